@@ -178,8 +178,12 @@ TEST(JinjaEval, SelfReferencesEndInErrors) {
               "ERR limit exceeded: recursion limit exceeded (in loop:1)");
     EXPECT_EQ(render(env, "{% extends 'ext' %}"),
               "ERR limit exceeded: too many levels of extends (in ext:1)");
-    EXPECT_EQ(render("{% macro f() %}{{ f() }}{% endmacro %}{{ f() }}"),
-              "ERR limit exceeded: recursion limit exceeded (in inline:1)");
+    // Whether the call-depth limit or the stack budget stops a self-calling macro first depends on
+    // the frame sizes of the build (sanitizer builds have larger frames); either is a clean error.
+    const std::string macro = render("{% macro f() %}{{ f() }}{% endmacro %}{{ f() }}");
+    EXPECT_TRUE(macro == "ERR limit exceeded: recursion limit exceeded (in inline:1)" ||
+                macro == "ERR limit exceeded: expression nesting too deep (in inline:1)")
+        << macro;
 }
 
 TEST(JinjaEval, HostileTemplatesEndInErrors) {
