@@ -7,6 +7,7 @@
 #include <optional>
 #include <type_traits>
 
+#include "composer/json_text.hpp"
 #include "composer/renderer.hpp"
 #include "composer/template_ext.hpp"
 
@@ -46,41 +47,6 @@ std::optional<std::string_view> final_extension(std::string_view name) {
         return std::nullopt;
     }
     return component.substr(dot + 1);
-}
-
-// JSON string contents: the escapes of a JSON writer, without the surrounding quotes.
-void append_json_string_contents(std::string& out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    out += fmt::format("\\u{:04x}", static_cast<unsigned>(static_cast<unsigned char>(c)));
-                } else {
-                    out += c;
-                }
-        }
-    }
 }
 
 // Compact JSON of a value for the legacy format; false when the value has no JSON form (macros

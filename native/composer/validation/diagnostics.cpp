@@ -8,6 +8,7 @@
 #include "composer/discovery.hpp"
 #include "composer/discovery/text.hpp"
 #include "composer/frontmatter/parser.hpp"
+#include "composer/json_text.hpp"
 #include "composer/template_ext.hpp"
 #include "composer/template_scanner.hpp"
 #include "composer/utf8.hpp"
@@ -322,37 +323,7 @@ void check_unbound_variables(const ComposeRequest& request, const ValidationStat
 
 void append_json_string(std::string& out, std::string_view text) {
     out += '"';
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    out += fmt::format("\\u{:04x}", static_cast<unsigned>(c));
-                } else {
-                    out += c;
-                }
-        }
-    }
+    append_json_string_contents(out, text);
     out += '"';
 }
 
